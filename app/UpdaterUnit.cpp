@@ -20,9 +20,15 @@ TMainUpdater* MainUpdater = nullptr;
 
 namespace {
 
-QFont PixelFont(const char* family, int pixels, bool bold = false)
+// The design's fonts, followed by the closest ones in width where they are
+// missing, so that captions fit their controls.
+const QStringList kSansFamilies{"MS Sans Serif", "Arial", "Liberation Sans", "Nimbus Sans"};
+const QStringList kMonoFamilies{"Courier New", "Liberation Mono", "Nimbus Mono PS", "DejaVu Sans Mono"};
+
+QFont PixelFont(const QStringList& families, int pixels, bool bold = false)
 {
-    QFont font(QString::fromLatin1(family));
+    QFont font(families.constFirst());
+    font.setFamilies(families);
     font.setPixelSize(pixels);
     font.setBold(bold);
     return font;
@@ -69,7 +75,7 @@ void TMainUpdater::BuildDesign()
 {
     move(340, 187);
     resize(442, 501); // 458 x 540 with a usual window frame
-    setFont(PixelFont("MS Sans Serif", 11));
+    setFont(PixelFont(kSansFamilies, 11));
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
 
@@ -83,7 +89,7 @@ void TMainUpdater::BuildDesign()
     HaltBtn = Button(this, "Halt", 360);
 
     FileNameEdit = Place(new QLineEdit(this), 16, 72, 417, 17);
-    FileNameEdit->setFont(PixelFont("Courier New", 11));
+    FileNameEdit->setFont(PixelFont(kMonoFamilies, 11));
     FileNameEdit->setFixedHeight(17);
     FileNameEdit->setTextMargins(0, 0, 0, 0);
 
@@ -91,10 +97,12 @@ void TMainUpdater::BuildDesign()
     BarBarb = Place(new TVrProgressBar(this), 16, 96, 417, 33);
     BarLab = Place(new QLabel(QStringLiteral("---"), this), 32, 104, 337, 17);
     BarLab->setAlignment(Qt::AlignCenter);
-    BarLab->setFont(PixelFont("Courier New", 16, true));
+    BarLab->setFont(PixelFont(kMonoFamilies, 16, true));
     QPalette white = BarLab->palette();
     white.setColor(QPalette::WindowText, Qt::white);
     BarLab->setPalette(white);
+    // Over a button-face window Qt would pick the button text colour instead.
+    BarLab->setForegroundRole(QPalette::WindowText);
     BarLab->setAutoFillBackground(false);
     BarLab->setAttribute(Qt::WA_TransparentForMouseEvents);
     Bevel = Place(new QFrame(this), 16, 96, 417, 33);

@@ -4,7 +4,7 @@
 # (--com1 DEVICE, --com2 DEVICE) go to the tool for a real board instead.
 set -e
 cd "$(dirname "$0")/.."
-sh tools/deps.sh xvfb xauth
+sh tools/deps.sh xvfb xauth fonts-liberation
 cmake -S . -B build/run -DFLASH_TESTS=OFF -DFLASH_BENCH=OFF >/dev/null
 cmake --build build/run -j"$(nproc)" --target flash-updater board-sim
 
