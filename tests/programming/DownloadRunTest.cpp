@@ -3,6 +3,7 @@
 #include "app/VrProgressBar.h"
 #include "programming/ElapsedTime.h"
 #include "support/RunFixture.h"
+#include "support/TempDir.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -344,6 +345,54 @@ TEST(ProgrammingPhase, FileAndPortErrorsReachTheBoxAndLeaveTheRunLocked)
         EXPECT_EQ(run.w->StatusText(), "Waiting for board ack...");
         EXPECT_EQ(Aborted, 0);
     }
+}
+
+// A USB adapter pulled out in the middle of a record: a port error in the
+// box, never a hang; the run stops where it was.
+TEST(ProgrammingPhase, ADeviceVanishingInTheMiddleOfARunIsAPortError)
+{
+    RunFixture run;
+    run.UseImage(Image(3));
+    run.w->EnPOR->setChecked(false);
+    int toolBytes = 0;
+    run.board.OnByte([&](const boardsim::TranscriptEntry& e) {
+        if (e.fromTool && ++toolBytes == 60) run.board.Unplug();
+    });
+    run.Download();
+    ASSERT_EQ(run.errors.size(), 1u);
+    EXPECT_TRUE(run.errors[0].contains("function failed (win error code: 5)")) << run.errors[0].toStdString();
+    EXPECT_EQ(run.w->StatusText(), "Writing data...");
+    EXPECT_FALSE(run.w->DownloadBtn->isEnabled());
+    EXPECT_EQ(Aborted, 0);
+    EXPECT_EQ(toolBytes, 60);
+}
+
+// The same run as the tool makes it for real: the simulator on its own thread,
+// the steady clock, a real three-second restart wait.
+TEST(RealTime, AProgramAndVerifyRunAgainstTheThreadedSimulator)
+{
+    boardsim::BoardSim board;
+    board.Start();
+    TMainUpdater w(TPortMap{board.DevicePath(), "/dev/null-com2"});
+    TempDir dir;
+    const auto image = Image(2);
+    w.FileNameEdit->setText(QString::fromStdString(dir.Write("RT.FRM", boardsim::EncodeFirmware(image))));
+    w.EnPOR->setChecked(false);
+    QuickVerify(w);
+    w.DownloadBtn->click();
+    board.Stop();
+    EXPECT_TRUE(w.StatusText().startsWith("FIRMWARE OK [")) << w.StatusText().toStdString();
+    EXPECT_TRUE(w.StatusText().endsWith("] - ERRORS[0]"));
+    EXPECT_EQ(board.RecordsProgrammed(), 2);
+    EXPECT_EQ(board.CurrentMode(), Mode::Command);
+    const Bytes sent = [&] {
+        Bytes out;
+        for (const auto& e : board.Transcript())
+            if (e.fromTool) out.push_back(e.byte);
+        return out;
+    }();
+    EXPECT_TRUE(StartsWith(sent, Concat({kHandshake, Records(image, {{0, 0}, {1, 0}}), kChannelOpen})));
+    EXPECT_EQ(sent.size(), 3 + 2 * 133 + 1 + 2 * 8 * 6u);
 }
 
 } // namespace

@@ -117,7 +117,7 @@ BoardSim::Impl::Impl(Options options) : core(std::move(options))
 
 BoardSim::Impl::~Impl()
 {
-    ::close(master);
+    if (master >= 0) ::close(master);
     ::close(wake[0]);
     ::close(wake[1]);
     if (file) std::fclose(file);
@@ -285,6 +285,14 @@ void BoardSim::ProgramImage(const std::vector<std::uint8_t>& fileBytes)
 {
     std::lock_guard lock(impl_->mutex);
     impl_->core.ProgramImage(fileBytes);
+}
+
+void BoardSim::Unplug()
+{
+    Stop();
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->master >= 0) ::close(impl_->master);
+    impl_->master = -1;
 }
 
 void BoardSim::SetSilent(bool silent)

@@ -111,6 +111,9 @@ public:
     // Switches Faults::silent while playing; going silent also drops the
     // replies not yet on the line.
     void SetSilent(bool silent);
+    // The cable is pulled: the simulator lets go of its side for good, and the
+    // tool's device hangs up. Stops the thread first when Start()ed.
+    void Unplug();
     Mode CurrentMode() const;
     int RecordsProgrammed() const; // records accepted by the loader
     int PortOpenings() const;      // how often the tool has opened the port
