@@ -113,16 +113,22 @@ void HoldModemLinesOff(int fd)
 }
 
 // USB adapters otherwise hold replies back for several milliseconds, which
-// this byte-by-byte protocol pays on every byte.
+// this byte-by-byte protocol pays on every byte. A driver that does not let us
+// change it (some refuse with EPERM) only makes the line slower, not wrong.
+bool LowLatencyRefused(int error)
+{
+    return Unsupported(error) || error == EPERM || error == EACCES;
+}
+
 void AskLowLatency(int fd)
 {
     serial_struct serial{};
     if (::ioctl(fd, TIOCGSERIAL, &serial) != 0) {
-        if (Unsupported(errno)) return;
+        if (LowLatencyRefused(errno)) return;
         throw EComPort(kSetupFailed, errno);
     }
     serial.flags |= ASYNC_LOW_LATENCY;
-    if (::ioctl(fd, TIOCSSERIAL, &serial) != 0 && !Unsupported(errno)) throw EComPort(kSetupFailed, errno);
+    if (::ioctl(fd, TIOCSSERIAL, &serial) != 0 && !LowLatencyRefused(errno)) throw EComPort(kSetupFailed, errno);
 }
 
 // Sleeps until the transmit queue has room or `maxMs` real milliseconds pass.

@@ -357,6 +357,11 @@ private:
 
 TEST(RecordFileAccess, NoFreeDescriptorIsTooManyOpenFiles)
 {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' runtime needs descriptors of its own to inspect memory,
+    // and reports false type errors when none is left.
+    GTEST_SKIP() << "not meaningful under the sanitizers";
+#endif
     const TempDir dir;
     const std::string path = dir.Write("image.FRM", FirmwareBytes(1));
     std::optional<int> code;
