@@ -24,9 +24,9 @@ fi
 
 demo=build/demo
 mkdir -p "$demo"
-build/run/board-sim --write-sample "$demo/SAMPLE.FRM"
+build/run/tools/boardsim/board-sim --write-sample "$demo/SAMPLE.FRM"
 rm -f "$demo/device"
-build/run/board-sim --mode handshake --device-file "$demo/device" &
+build/run/tools/boardsim/board-sim --mode handshake --device-file "$demo/device" &
 sim=$!
 trap 'kill $sim 2>/dev/null' EXIT INT TERM
 while [ ! -s "$demo/device" ]; do sleep 0.1; done
