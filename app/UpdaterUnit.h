@@ -129,10 +129,7 @@ private:
     void BuildDesign();
     void ReportHandlerError(const QString& message);
 
-    // serial/: one idle step of a wait, bounded by `deadlineMs` (or only by the
-    // event slice when there is none).
-    void IdleUntil(std::int64_t deadlineMs);
-    void IdleForEvents();
+    // serial/
     std::uint8_t TakeAwaitedByte();
 
     // programming/
@@ -164,7 +161,6 @@ private:
     // Runs a guarded exchange under one deadline; true when every step got
     // exactly its bytes, and `kept` then holds the last byte of the last step.
     bool RunExchange(std::initializer_list<TExchangeStep> steps, std::uint8_t& kept);
-    bool AwaitExactly(int count, std::int64_t deadlineMs);
     void SpiLowLevel(std::uint8_t prefix, std::uint8_t Operand, std::uint8_t& Reply);
     void SpiFrame(std::uint8_t prefix, std::uint8_t Command, std::uint8_t AddressHigh,
                   std::uint8_t AddressLow, std::uint8_t& Value);

@@ -35,9 +35,10 @@ std::uint8_t TMainUpdater::RdCom()
     const std::int64_t deadline = Clock().NowMs() + kReplyLimitMs;
     for (;;) {
         ProcessMessages();
-        if (Clock().NowMs() > deadline) Aborted = 1;
+        const std::int64_t now = Clock().NowMs();
+        if (now > deadline) Aborted = 1;
         if (ComPort.PendingCount() >= 1 || Aborted) break;
-        IdleUntil(deadline);
+        ComPort.WaitForInput(SleepLength(deadline, now));
     }
     return TakeAwaitedByte();
 }
@@ -47,7 +48,7 @@ std::uint8_t TMainUpdater::RdComNoTimeOut()
     for (;;) {
         ProcessMessages();
         if (ComPort.PendingCount() >= 1 || Aborted) break;
-        IdleForEvents();
+        ComPort.WaitForInput(kEventSliceMs);
     }
     return TakeAwaitedByte();
 }
@@ -63,16 +64,6 @@ void TMainUpdater::Delay(std::uint16_t seconds, std::uint16_t milliseconds)
         // Not on the port: bytes nobody takes during a Delay would wake every sleep.
         Clock().WaitReadable(-1, SleepLength(deadline, now));
     }
-}
-
-void TMainUpdater::IdleUntil(std::int64_t deadlineMs)
-{
-    ComPort.WaitForInput(SleepLength(deadlineMs, Clock().NowMs()));
-}
-
-void TMainUpdater::IdleForEvents()
-{
-    ComPort.WaitForInput(kEventSliceMs);
 }
 
 // Always takes a waiting byte, also after an abort, so that a read-away loop
