@@ -41,9 +41,7 @@ void TMainUpdater::DownloadBtnClick(QObject*)
 
 void TMainUpdater::SetControlsLocked(bool locked)
 {
-    for (QWidget* control : {static_cast<QWidget*>(DownloadBtn), static_cast<QWidget*>(BrowseButton),
-                             static_cast<QWidget*>(FileNameEdit), static_cast<QWidget*>(SerialGroup),
-                             static_cast<QWidget*>(EnPOR)})
+    for (QWidget* control : std::initializer_list<QWidget*>{DownloadBtn, BrowseButton, FileNameEdit, SerialGroup, EnPOR})
         control->setEnabled(!locked);
 }
 

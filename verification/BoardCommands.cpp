@@ -19,26 +19,21 @@ constexpr std::uint8_t kWriteBusRange = 0x04; // write to addresses 0x08xx and 0
 constexpr int kCommand = 1; // reply bytes after a command byte
 constexpr int kOperand = 2; // reply bytes after an operand byte
 
-std::string OneByte(std::uint8_t b)
+// Waits until the pending count is `ready` or the deadline has passed, then
+// reads the count once more: only that reading decides.
+template <class Ready>
+int PendingAfterWait(TComPort& port, TClock& clock, std::int64_t deadlineMs, Ready ready)
 {
-    return std::string(1, static_cast<char>(b));
+    for (;;) {
+        if (ready(port.PendingCount())) break;
+        const std::int64_t now = clock.NowMs();
+        if (now > deadlineMs) break;
+        port.WaitForInput(deadlineMs - now + 1);
+    }
+    return port.PendingCount();
 }
 
 } // namespace
-
-// Waits until exactly `count` bytes are pending or the deadline has passed,
-// then reads the count once more: only that reading decides. A surplus byte
-// is as much a failure as a missing one.
-bool TMainUpdater::AwaitExactly(int count, std::int64_t deadlineMs)
-{
-    for (;;) {
-        if (ComPort.PendingCount() == count) break;
-        const std::int64_t now = Clock().NowMs();
-        if (now > deadlineMs) break;
-        ComPort.WaitForInput(deadlineMs - now + 1);
-    }
-    return ComPort.PendingCount() == count;
-}
 
 bool TMainUpdater::RunExchange(std::initializer_list<TExchangeStep> steps, std::uint8_t& kept)
 {
@@ -47,8 +42,10 @@ bool TMainUpdater::RunExchange(std::initializer_list<TExchangeStep> steps, std::
     const std::int64_t deadline = Clock().NowMs() + kExchangeLimitMs;
     std::uint8_t last = 0;
     for (const TExchangeStep& step : steps) {
-        ComPort.SendBytes(OneByte(step.send));
-        if (!AwaitExactly(step.awaited, deadline)) {
+        WrCom(step.send); // one byte, as every byte of an exchange
+        // Exactly: a surplus byte is as much a failure as a missing one.
+        const auto exactly = [&](int pending) { return pending == step.awaited; };
+        if (PendingAfterWait(ComPort, Clock(), deadline, exactly) != step.awaited) {
             ChannelOk = 0;
             return false;
         }
@@ -66,15 +63,10 @@ void TMainUpdater::OpenCOMChannel(std::uint8_t& Reply)
 {
     Reply = 0;
     const std::int64_t deadline = Clock().NowMs() + kExchangeLimitMs;
-    ComPort.SendBytes(OneByte(kChannelOpen));
-    for (;;) {
-        if (ComPort.PendingCount() >= 1) break;
-        const std::int64_t now = Clock().NowMs();
-        if (now > deadline) break;
-        ComPort.WaitForInput(deadline - now + 1);
-    }
+    WrCom(kChannelOpen);
+    const auto any = [](int pending) { return pending >= 1; };
     // Only the first byte is taken; any further ones stay queued.
-    if (ComPort.PendingCount() >= 1) {
+    if (PendingAfterWait(ComPort, Clock(), deadline, any) >= 1) {
         std::string taken;
         ComPort.TakeBytes(taken, 1);
         if (!taken.empty()) Reply = static_cast<std::uint8_t>(taken[0]);
@@ -83,7 +75,7 @@ void TMainUpdater::OpenCOMChannel(std::uint8_t& Reply)
 
 void TMainUpdater::CloseCOMChannel()
 {
-    ComPort.SendBytes(OneByte(kChannelClose));
+    WrCom(kChannelClose);
 }
 
 void TMainUpdater::ReadData(std::uint8_t AddressHigh, std::uint8_t AddressLow, std::uint8_t& Value)

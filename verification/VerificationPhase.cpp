@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <array>
+#include <span>
 
 namespace {
 
@@ -78,12 +79,11 @@ void TMainUpdater::VerifyRecord(const FirmwareRecord& record, long recordNumber,
     const std::uint8_t high = Plain(record.AddrHi, record.Key);
     const std::uint8_t lowStart = Plain(record.AddrLo, record.Key);
     const bool fast = FastVer->isChecked();
-    const std::uint8_t* offsets = fast ? kFastOffsets.data() : kFullOffsets.data();
-    const std::size_t count = fast ? kFastOffsets.size() : kFullOffsets.size();
+    const std::span<const std::uint8_t> offsets = fast ? std::span<const std::uint8_t>(kFastOffsets)
+                                                       : std::span<const std::uint8_t>(kFullOffsets);
     const long barBase = (recordNumber - 1) * static_cast<long>(kRecordSize);
 
-    for (std::size_t n = 0; n < count; ++n) {
-        const std::uint8_t j = offsets[n];
+    for (const std::uint8_t j : offsets) {
         const std::uint8_t AddressHigh = high;
         const std::uint8_t AddressLow = static_cast<std::uint8_t>(lowStart + j); // wraps within the page
         const std::uint8_t expected = Plain(record.Data[j], record.Key);
